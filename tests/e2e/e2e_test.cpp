@@ -1,0 +1,265 @@
+// End-to-end tests: the built executable, run as a user would, against victims that the tests
+// start under unique names. The same tests run the Linux executable natively and the Windows
+// one under a loader (VOLMO_RUNNER), knowing where the bytes differ: CR LF line ends and ".exe"
+// names on Windows.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/process_runner.h"
+
+namespace {
+
+const char USAGE[] =
+    "Usage: Volmo [command] ...\n"
+    "   Volmo -l                                 - list processes\n"
+    "   Volmo -k [ProcessID | ProcessName]       - kill process\n";
+
+std::string Env(const char* name, const char* fallback = "") {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+
+std::string ProgramUnderTest() { return Env("VOLMO_EXE", VOLMO_DEFAULT_EXE); }
+std::string VictimProgram() { return Env("VOLMO_VICTIM", VOLMO_DEFAULT_VICTIM); }
+
+bool ForWindows() { return Env("VOLMO_TARGET") == "windows"; }
+
+// Text as it leaves the program: every "\n" is CR LF on Windows.
+std::string Out(const std::string& text) {
+  if (!ForWindows()) return text;
+  std::string converted;
+  for (char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class EndToEnd : public testing::Test {
+ protected:
+  void SetUp() override {
+    exe_ = ProgramUnderTest();
+    if (!Env("VOLMO_RUNNER").empty()) runner_.push_back(Env("VOLMO_RUNNER"));
+    dir_ = MakeTempDir();
+    victims_ = std::make_unique<VictimSet>(VictimProgram(), dir_);
+  }
+  void TearDown() override {
+    victims_.reset();
+    RemoveTree(dir_);
+  }
+
+  RunResult Volmo(const std::vector<std::string>& args, const std::string& program = "") {
+    std::vector<std::string> argv = runner_;
+    argv.push_back(program.empty() ? exe_ : program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult result = RunProgram(argv, 120);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.err, "") << "Volmo writes only to standard output";
+    return result;
+  }
+
+  std::string VictimName() { return UniqueName("volmoVictim") + (ForWindows() ? ".exe" : ""); }
+
+  Victim StartVictim(const std::string& name) { return victims_->Start(name, runner_); }
+
+  // The ids that a listing shows for a name, in listing order.
+  std::vector<std::string> ListedIds(const std::string& name) {
+    RunResult listing = Volmo({"-l"});
+    EXPECT_EQ(listing.exit_status, 0);
+    std::vector<std::string> ids;
+    const std::string tail = "\t" + name + Out("\n");
+    size_t start = 0;
+    while (start < listing.out.size()) {
+      size_t end = listing.out.find('\n', start);
+      if (end == std::string::npos) break;
+      std::string line = listing.out.substr(start, end + 1 - start);
+      size_t tab = line.find('\t');
+      if (tab != std::string::npos && line.compare(tab, std::string::npos, tail) == 0) {
+        ids.push_back(line.substr(0, tab));
+      }
+      start = end + 1;
+    }
+    return ids;
+  }
+
+  std::string exe_;
+  std::vector<std::string> runner_;
+  std::string dir_;
+  std::unique_ptr<VictimSet> victims_;
+};
+
+TEST_F(EndToEnd, NoArgumentsPrintUsageAndExitOne) {
+  RunResult run = Volmo({});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, Out(USAGE));
+}
+
+TEST_F(EndToEnd, KillWithoutTargetPrintsUsageAndExitsOne) {
+  RunResult run = Volmo({"-k"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, Out(USAGE));
+}
+
+TEST_F(EndToEnd, UnknownCommandIsEchoedWithoutLineBreak) {
+  for (const char* word : {"-x", "", "%s%n"}) {
+    RunResult run = Volmo({word});
+    EXPECT_EQ(run.exit_status, 0) << word;
+    EXPECT_EQ(run.out, std::string("Unknown command: ") + word);
+  }
+}
+
+TEST_F(EndToEnd, ListingHasOneWellFormedLinePerProcessAndShowsTheVictims) {
+  Victim first = StartVictim(VictimName());
+  Victim second = StartVictim(VictimName());
+  RunResult run = Volmo({"-L", "ignored"});
+  EXPECT_EQ(run.exit_status, 0);
+  const std::regex line_format(ForWindows() ? "-?[0-9]+\t[^\t\r\n]*\r\n" : "-?[0-9]+\t[^\t\n]*\n");
+  size_t start = 0, lines = 0;
+  while (start < run.out.size()) {
+    size_t end = run.out.find('\n', start);
+    ASSERT_NE(end, std::string::npos) << "the listing ends inside a line";
+    std::string line = run.out.substr(start, end + 1 - start);
+    EXPECT_TRUE(std::regex_match(line, line_format)) << line;
+    ++lines;
+    start = end + 1;
+  }
+  EXPECT_GE(lines, 3u);
+  for (const Victim& victim : {first, second}) {
+    std::vector<std::string> ids = ListedIds(victim.name);
+    ASSERT_EQ(ids.size(), 1u) << victim.name;
+    if (!ForWindows()) {
+      EXPECT_EQ(ids[0], std::to_string(victim.pid));
+    }
+  }
+}
+
+TEST_F(EndToEnd, KillByIdTerminatesThatProcess) {
+  Victim victim = StartVictim(VictimName());
+  Victim bystander = StartVictim(VictimName());
+  std::vector<std::string> ids = ListedIds(victim.name);
+  ASSERT_EQ(ids.size(), 1u);
+  RunResult run = Volmo({"-k", ids[0]});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, Out("Terminating Process - " + ids[0] + " : " + victim.name + "\n"));
+  EXPECT_TRUE(victims_->WaitTerminated(victim));
+  EXPECT_TRUE(victims_->IsRunning(bystander));
+}
+
+TEST_F(EndToEnd, KillByNameInAnotherCaseTerminatesTheFirstOfThatName) {
+  const std::string name = VictimName();
+  Victim first = StartVictim(name);
+  Victim second = StartVictim(name);
+  std::vector<std::string> ids = ListedIds(name);
+  ASSERT_EQ(ids.size(), 2u);
+  RunResult run = Volmo({"-K", Upper(name), "further"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, Out("Terminating Process - " + ids[0] + " : " + name + "\n"));
+  // Exactly one of the two ended: the one listed first.
+  std::vector<std::string> left = ListedIds(name);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0], ids[1]);
+  const Victim& killed = victims_->IsRunning(first) ? second : first;
+  EXPECT_TRUE(victims_->WaitTerminated(killed));
+}
+
+TEST_F(EndToEnd, NameMustMatchWhollyAndUnknownNamesAreNotFound) {
+  const std::string base = UniqueName("volmoVictim");
+  Victim victim = StartVictim(base + ".exe");
+  for (const std::string& target : {base, base + ".ex", UniqueName("volmoNobody")}) {
+    RunResult run = Volmo({"-k", target});
+    EXPECT_EQ(run.exit_status, 254) << target;
+    EXPECT_EQ(run.out, Out("Process not found : " + target + "\n"));
+  }
+  EXPECT_TRUE(victims_->IsRunning(victim));
+}
+
+TEST_F(EndToEnd, IdThatNoProcessHasIsAnOpenError) {
+  struct Case {
+    const char* target;
+    const char* output;
+  } cases[] = {
+      {"2147483644", "Error: Opening process: 2147483644\n"},
+      {"-8", "Error: Opening process: -8\n"},
+  };
+  for (const Case& c : cases) {
+    RunResult run = Volmo({"-k", c.target});
+    EXPECT_EQ(run.exit_status, 255) << c.target;
+    EXPECT_EQ(run.out, Out(c.output));
+  }
+}
+
+TEST_F(EndToEnd, SearchByNameNeverPicksVolmoItself) {
+  // A copy of Volmo under a unique name looks for its own name: it must go on and report.
+  const std::string name = UniqueName("volmoSelf") + (ForWindows() ? ".exe" : "");
+  const std::string copy = dir_ + "/" + name;
+  CopyExecutable(exe_, copy);
+  RunResult run = Volmo({"-k", name}, copy);
+  EXPECT_EQ(run.exit_status, 254);
+  EXPECT_EQ(run.out, Out("Process not found : " + name + "\n"));
+}
+
+// As root, the same program run as an unprivileged user sees and ends only what that user may.
+class Unprivileged : public EndToEnd {
+ protected:
+  void SetUp() override {
+    if (ForWindows() || geteuid() != 0) GTEST_SKIP() << "needs root on Linux to switch users";
+    EndToEnd::SetUp();
+    user_exe_ = dir_ + "/volmo";
+    CopyExecutable(exe_, user_exe_);
+  }
+  RunResult VolmoAsNobody(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = AsNobody();
+    argv.push_back(user_exe_);
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult result = RunProgram(argv, 120);
+    EXPECT_EQ(result.err, "");
+    return result;
+  }
+  static std::vector<std::string> AsNobody() {
+    return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+  }
+  std::string user_exe_;
+};
+
+TEST_F(Unprivileged, SeesOnlyItsOwnProcessesAndCannotKillRoots) {
+  Victim roots = StartVictim(VictimName());
+  Victim own = victims_->Start(VictimName(), AsNobody());
+  RunResult listing = VolmoAsNobody({"-l"});
+  EXPECT_EQ(listing.exit_status, 0);
+  EXPECT_EQ(listing.out.find("\t" + roots.name + "\n"), std::string::npos);
+  EXPECT_NE(listing.out.find(std::to_string(own.pid) + "\t" + own.name + "\n"), std::string::npos);
+  EXPECT_EQ(("\n" + listing.out).find("\n1\t"), std::string::npos) << "pid 1 belongs to root";
+
+  const std::string id = std::to_string(roots.pid);
+  RunResult kill = VolmoAsNobody({"-k", id});
+  EXPECT_EQ(kill.exit_status, 255);
+  EXPECT_EQ(kill.out, "Error: Opening process: " + id + "\n");
+  kill = VolmoAsNobody({"-k", roots.name});
+  EXPECT_EQ(kill.exit_status, 254);
+  EXPECT_TRUE(victims_->IsRunning(roots));
+}
+
+TEST_F(Unprivileged, KillsItsNonDumpableProcessByIdWithoutItsName) {
+  Victim guarded = victims_->Start(VictimName(), AsNobody(), {"nondumpable"});
+  const std::string id = std::to_string(guarded.pid);
+  RunResult listing = VolmoAsNobody({"-l"});
+  EXPECT_EQ(listing.out.find(guarded.name), std::string::npos);
+  RunResult kill = VolmoAsNobody({"-k", id});
+  EXPECT_EQ(kill.exit_status, 0);
+  EXPECT_EQ(kill.out, "Terminating Process - " + id + " : [unknown]\n");
+  EXPECT_TRUE(victims_->WaitTerminated(guarded));
+}
+
+}  // namespace
