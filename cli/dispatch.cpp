@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/version_banner.h"
 #include "process/kill_command.h"
 #include "process/process_list.h"
 #include "process/text_compare.h"
@@ -27,6 +28,7 @@ int DispatchCommand(int argc, char* argv[]) {
     std::printf("Unknown command: %s", command);
     return 0;
   }
+  ShowVersion(GetModuleHandleA(nullptr), "Volmo");
   PrintUsage();
   return 1;
 }

@@ -6,7 +6,8 @@
 void PrintUsage();
 
 // Runs the command that the arguments select and returns the program's exit status:
-// the command's own result for "-l" and "-k", 0 for an unknown command word, 1 for the usage.
+// the command's own result for "-l" and "-k", 0 for an unknown command word, 1 for the
+// banner and usage shown when there is no command.
 int DispatchCommand(int argc, char* argv[]);
 
 #endif
