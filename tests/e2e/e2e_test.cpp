@@ -3,15 +3,19 @@
 // one under a loader (VOLMO_RUNNER), knowing where the bytes differ: CR LF line ends and ".exe"
 // names on Windows.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "cli/version_banner.h"
 #include "tests/e2e/process_runner.h"
 
 namespace {
@@ -100,10 +104,82 @@ class EndToEnd : public testing::Test {
   std::unique_ptr<VictimSet> victims_;
 };
 
-TEST_F(EndToEnd, NoArgumentsPrintUsageAndExitOne) {
+std::string Banner(const std::string& version) {
+  return "Volmo Version " + version + "\n" + ATTRIBUTION_LINE + "\n";
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  chmod(path.c_str(), 0755);
+}
+
+std::string Utf16(const std::string& ascii) {
+  std::string wide;
+  for (char c : ascii) wide += std::string{c, '\0'};
+  return wide;
+}
+
+TEST_F(EndToEnd, NoArgumentsPrintBannerThenUsageAndExitOne) {
   RunResult run = Volmo({});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.out, Out(USAGE));
+  EXPECT_EQ(run.out, Out(Banner("1, 0, 0, 2") + USAGE));
+}
+
+TEST_F(EndToEnd, RenamedCopyPrintsTheSameBanner) {
+  const std::string copy = dir_ + "/" + UniqueName("renamed") + (ForWindows() ? ".exe" : "");
+  CopyExecutable(exe_, copy);
+  RunResult run = Volmo({}, copy);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, Out(Banner("1, 0, 0, 2") + USAGE));
+}
+
+TEST_F(EndToEnd, VersionLineShowsTheFileVersionStringNotTheFixedPart) {
+  const std::string original = ReadFileBytes(exe_);
+  // The FileVersion string entry: its key, then (after padding) its value.
+  const size_t key = original.find(Utf16("FileVersion"));
+  ASSERT_NE(key, std::string::npos);
+  const size_t value = original.find(Utf16("1, 0, 0, 2"), key);
+  ASSERT_NE(value, std::string::npos);
+  ASSERT_LT(value - key, 40u);
+  std::string string_changed = original;
+  string_changed.replace(value, 20, Utf16("9, 8, 7, 6"));
+  // The fixed part: after its signature, the struct version, then file version MS and LS.
+  const size_t fixed = original.find(std::string("\xBD\x04\xEF\xFE", 4));
+  ASSERT_NE(fixed, std::string::npos);
+  std::string fixed_changed = original;
+  fixed_changed.replace(fixed + 8, 8, std::string("\x08\x00\x09\x00\x06\x00\x07\x00", 8));
+
+  const std::string suffix = ForWindows() ? ".exe" : "";
+  struct Case {
+    std::string bytes, version;
+  } cases[] = {{string_changed, "9, 8, 7, 6"}, {fixed_changed, "1, 0, 0, 2"}};
+  for (const Case& c : cases) {
+    const std::string copy = dir_ + "/" + UniqueName("patched") + suffix;
+    WriteFileBytes(copy, c.bytes);
+    RunResult run = Volmo({}, copy);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.out, Out(Banner(c.version) + USAGE));
+  }
+}
+
+TEST_F(EndToEnd, ExecutableWithoutVersionInformationShowsUnknown) {
+  if (ForWindows()) GTEST_SKIP() << "the Windows copy without resources is made elsewhere";
+  // Renaming the version section hides it: the file then has no version information.
+  std::string bytes = ReadFileBytes(exe_);
+  const std::string section = std::string(".vs_version_info") + '\0';
+  const size_t at = bytes.find(section);
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 1] = 'X';
+  const std::string copy = dir_ + "/" + UniqueName("unversioned");
+  WriteFileBytes(copy, bytes);
+  RunResult run = Volmo({}, copy);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, Out(Banner("Unknown") + USAGE));
 }
 
 TEST_F(EndToEnd, KillWithoutTargetPrintsUsageAndExitsOne) {

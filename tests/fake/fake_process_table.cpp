@@ -22,6 +22,11 @@ struct FakeTable {
   DWORD extra_bytes = 0;
   int open_now = 0;
   int most_open = 0;
+  std::string module_path = "C:\\volmo\\volmo.exe";
+  std::string file_version = "1, 0, 0, 2";
+  FakeVersionFault version_fault = FAKE_VERSION_OK;
+  std::vector<std::string> version_queries;
+  std::vector<std::string> version_paths;
 };
 
 FakeTable g_table;
@@ -70,6 +75,14 @@ void FakeAddProcesses(DWORD first_id, int count, const std::string& name_prefix)
 void FakeSetOwnProcessId(DWORD id) { g_table.own_id = id; }
 void FakeSetEnumerationFails(bool fails) { g_table.enumeration_fails = fails; }
 void FakeSetExtraBytesReported(DWORD extra) { g_table.extra_bytes = extra; }
+
+void FakeSetVersion(const std::string& file_version, FakeVersionFault fault) {
+  g_table.file_version = file_version;
+  g_table.version_fault = fault;
+}
+
+const std::vector<std::string>& FakeVersionQueries() { return g_table.version_queries; }
+const std::vector<std::string>& FakeVersionFilePaths() { return g_table.version_paths; }
 
 const std::vector<FakeCall>& FakeCalls() { return g_table.calls; }
 
@@ -181,3 +194,55 @@ BOOL CloseHandle(HANDLE object) {
 }
 
 DWORD GetCurrentProcessId() { return g_table.own_id; }
+
+// The fake's version block: a marker, then the FileVersion text with its zero. Its size is
+// what GetFileVersionInfoSizeA reports, and VerQueryValueA points inside it.
+static const char FAKE_BLOCK_MARKER[] = "FAKE-VERSION-BLOCK";
+
+HMODULE GetModuleHandleA(const char* module_name) {
+  return module_name == nullptr ? FAKE_EXECUTABLE_MODULE : nullptr;
+}
+
+DWORD GetModuleFileNameA(HMODULE module, char* file_name, DWORD size) {
+  if (module != FAKE_EXECUTABLE_MODULE || g_table.version_fault == FAKE_PATH_FAILS) return 0;
+  if (g_table.version_fault == FAKE_PATH_TRUNCATED) {
+    std::memset(file_name, 'C', size - 1);
+    file_name[size - 1] = '\0';
+    return size;
+  }
+  size_t length = std::min<size_t>(g_table.module_path.size(), size - 1);
+  std::memcpy(file_name, g_table.module_path.data(), length);
+  file_name[length] = '\0';
+  return static_cast<DWORD>(length);
+}
+
+DWORD GetFileVersionInfoSizeA(const char* file_name, DWORD* handle) {
+  g_table.version_paths.push_back(file_name);
+  *handle = 0;
+  if (g_table.version_fault == FAKE_NO_VERSION_INFO) return 0;
+  return static_cast<DWORD>(sizeof(FAKE_BLOCK_MARKER) + g_table.file_version.size() + 1);
+}
+
+BOOL GetFileVersionInfoA(const char* file_name, DWORD /*handle*/, DWORD size, void* data) {
+  g_table.version_paths.push_back(file_name);
+  const size_t needed = sizeof(FAKE_BLOCK_MARKER) + g_table.file_version.size() + 1;
+  if (size < needed) return FALSE;
+  char* block = static_cast<char*>(data);
+  std::memcpy(block, FAKE_BLOCK_MARKER, sizeof(FAKE_BLOCK_MARKER));
+  std::memcpy(block + sizeof(FAKE_BLOCK_MARKER), g_table.file_version.c_str(),
+              g_table.file_version.size() + 1);
+  return TRUE;
+}
+
+BOOL VerQueryValueA(const void* block, const char* sub_block, void** buffer, UINT* length) {
+  g_table.version_queries.push_back(sub_block);
+  const char* bytes = static_cast<const char*>(block);
+  if (std::memcmp(bytes, FAKE_BLOCK_MARKER, sizeof(FAKE_BLOCK_MARKER)) != 0) return FALSE;
+  if (g_table.version_fault == FAKE_NO_FILE_VERSION ||
+      std::string(sub_block) != "\\StringFileInfo\\0c0904b0\\FileVersion") {
+    return FALSE;
+  }
+  *buffer = const_cast<char*>(bytes + sizeof(FAKE_BLOCK_MARKER));
+  *length = static_cast<UINT>(g_table.file_version.size() + 1);
+  return TRUE;
+}

@@ -44,6 +44,21 @@ void FakeSetEnumerationFails(bool fails);
 // Bytes added to the count the enumeration reports, to model a count that is not whole ids.
 void FakeSetExtraBytesReported(DWORD extra);
 
+// The module and version services. By default the executable is "C:\\volmo\\volmo.exe" and
+// its version information holds FileVersion "1, 0, 0, 2" under the string table "0c0904b0".
+enum FakeVersionFault {
+  FAKE_VERSION_OK,
+  FAKE_PATH_FAILS,       // GetModuleFileNameA reads nothing
+  FAKE_PATH_TRUNCATED,   // GetModuleFileNameA fills the buffer: the path did not fit
+  FAKE_NO_VERSION_INFO,  // GetFileVersionInfoSizeA reports 0
+  FAKE_NO_FILE_VERSION,  // the block has no FileVersion under "0c0904b0"
+};
+void FakeSetVersion(const std::string& file_version, FakeVersionFault fault = FAKE_VERSION_OK);
+// Every sub-block path that VerQueryValueA was asked for, and the paths the version library
+// was given.
+const std::vector<std::string>& FakeVersionQueries();
+const std::vector<std::string>& FakeVersionFilePaths();
+
 const std::vector<FakeCall>& FakeCalls();
 std::vector<FakeCall> FakeCallsOf(FakeCallKind kind);
 std::vector<DWORD> FakeTerminatedIds();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "cli/version_banner.h"
 #include "tests/fake/fake_process_table.h"
 #include "tests/unit/capture.h"
 
@@ -37,10 +38,13 @@ TEST_F(Dispatch, KillCommandIgnoresCaseAndArgumentsAfterTheTarget) {
   EXPECT_EQ(FakeTerminatedIds(), std::vector<DWORD>{8});
 }
 
-TEST_F(Dispatch, NoArgumentsPrintUsageAndReturnOne) {
+std::string Banner() { return std::string("Volmo Version 1, 0, 0, 2\n") + ATTRIBUTION_LINE + "\n"; }
+
+TEST_F(Dispatch, NoArgumentsPrintBannerThenUsageAndReturnOne) {
   CapturedRun run = RunVolmo({});
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(run.output, USAGE);
+  EXPECT_EQ(run.output, Banner() + USAGE);
+  EXPECT_TRUE(FakeCalls().empty());
 }
 
 TEST_F(Dispatch, MissingKillTargetPrintsUsageAndTouchesNothing) {
@@ -65,7 +69,7 @@ TEST_F(Dispatch, DegenerateArgumentVectorsPrintUsage) {
   char* empty_vector[] = {nullptr};
   CapturedRun run = RunCaptured([&] { return DispatchCommand(0, empty_vector); });
   EXPECT_EQ(run.result, 1);
-  EXPECT_EQ(run.output, USAGE);
+  EXPECT_EQ(run.output, Banner() + USAGE);
 
   // A count that claims a target the vector does not hold.
   char program[] = "volmo", kill[] = "-k";
