@@ -40,11 +40,11 @@ static bool ReadFileVersionText(const char* path, char* version, DWORD size) {
 void ShowVersion(HMODULE module, const char* name) {
   char module_path[TEXT_BUFFER_SIZE];
   char version[TEXT_BUFFER_SIZE];
-  DWORD path_length = GetModuleFileNameA(module, module_path, sizeof(module_path));
+  DWORD path_length = GetModuleFileNameA(module, module_path, TEXT_BUFFER_SIZE);
   // A path that did not fit is cut, and names some other file, or none.
-  bool have_path = path_length > 0 && path_length < sizeof(module_path);
-  if (!have_path || !ReadFileVersionText(module_path, version, sizeof(version))) {
-    CopyTextBounded(version, UNKNOWN_VERSION, sizeof(version));
+  bool have_path = path_length > 0 && path_length < TEXT_BUFFER_SIZE;
+  if (!have_path || !ReadFileVersionText(module_path, version, TEXT_BUFFER_SIZE)) {
+    CopyTextBounded(version, UNKNOWN_VERSION, TEXT_BUFFER_SIZE);
   }
   std::cout << name << " Version " << version;
   std::cout.put('\n');

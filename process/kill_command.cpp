@@ -34,7 +34,7 @@ DWORD FindProcessByName(const char* name) {
     if (process_ids[i] == own_id) continue;
     HANDLE process = OpenProcess(SEARCH_ACCESS, FALSE, process_ids[i]);
     if (process == nullptr) continue;
-    GetProcessName(process, candidate_name, sizeof(candidate_name));
+    GetProcessName(process, candidate_name, MAX_PATH);
     if (EqualsIgnoringCase(name, candidate_name)) found = process_ids[i];
     CloseHandle(process);
   }
@@ -61,7 +61,7 @@ int KillProcess(const char* target) {
     return -1;
   }
   char name[MAX_PATH];
-  GetProcessName(process, name, sizeof(name));
+  GetProcessName(process, name, MAX_PATH);
   // The search released its handle before this open, so the process it found may have ended
   // and its id gone to another. Only a process that still bears the name is terminated.
   if (by_name && !EqualsIgnoringCase(target, name)) {

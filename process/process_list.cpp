@@ -16,7 +16,7 @@ DWORD EnumProcessIds(DWORD* process_ids, DWORD size_bytes) {
   DWORD bytes_returned = 0;
   if (!EnumProcesses(process_ids, size_bytes, &bytes_returned)) return 0;
   if (bytes_returned > size_bytes) bytes_returned = size_bytes;
-  return bytes_returned / sizeof(DWORD);
+  return bytes_returned / DWORD{sizeof(DWORD)};
 }
 
 std::vector<DWORD> TakeProcessSnapshot() {
@@ -24,7 +24,7 @@ std::vector<DWORD> TakeProcessSnapshot() {
   DWORD capacity = MAX_PROCESS_IDS;
   for (;;) {
     process_ids.resize(capacity);
-    DWORD count = EnumProcessIds(process_ids.data(), capacity * sizeof(DWORD));
+    DWORD count = EnumProcessIds(process_ids.data(), capacity * DWORD{sizeof(DWORD)});
     if (count < capacity || capacity >= SNAPSHOT_CAPACITY_LIMIT) {
       process_ids.resize(count);
       return process_ids;
@@ -53,7 +53,7 @@ int ListProcesses() {
   for (DWORD process_id : process_ids) {
     HANDLE process = OpenProcess(NAME_READ_ACCESS, FALSE, process_id);
     if (process == nullptr) continue;
-    GetProcessName(process, name, sizeof(name));
+    GetProcessName(process, name, MAX_PATH);
     std::printf("%i\t%s\n", static_cast<int>(process_id), name);
     CloseHandle(process);
   }
