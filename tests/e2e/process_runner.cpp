@@ -170,7 +170,7 @@ bool VictimSet::IsRunning(const Victim& victim) {
   return false;
 }
 
-bool VictimSet::WaitTerminated(const Victim& victim, int timeout_seconds) {
+bool VictimSet::WaitEnded(const Victim& victim, int* status, int timeout_seconds) {
   const double deadline = Now() + timeout_seconds;
   while (IsRunning(victim)) {
     if (Now() > deadline) return false;
@@ -178,6 +178,6 @@ bool VictimSet::WaitTerminated(const Victim& victim, int timeout_seconds) {
   }
   auto ended = ended_status_.find(victim.pid);
   if (ended == ended_status_.end()) return false;
-  int status = ended->second;
-  return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0);
+  *status = ended->second;
+  return true;
 }

@@ -42,9 +42,9 @@ class VictimSet {
   Victim Start(const std::string& name, const std::vector<std::string>& prefix = {},
                const std::vector<std::string>& extra_args = {});
   bool IsRunning(const Victim& victim);
-  // Waits up to timeout_seconds for the victim to end; true when it was killed by a signal or
-  // ended with a non-zero status, as a terminated process does.
-  bool WaitTerminated(const Victim& victim, int timeout_seconds = 20);
+  // Waits up to timeout_seconds for the victim, which would otherwise sleep for minutes, to end.
+  // True when it ended; its wait status is then in *status.
+  bool WaitEnded(const Victim& victim, int* status, int timeout_seconds = 20);
   const std::string& dir() const { return dir_; }
 
  private:

@@ -49,6 +49,12 @@ char ProcessState(pid_t pid) {
   return paren == std::string::npos || paren + 2 >= text.size() ? 0 : text[paren + 2];
 }
 
+void ExpectKilled(VictimSet& victims, const Victim& victim) {
+  int status = 0;
+  ASSERT_TRUE(victims.WaitEnded(victim, &status)) << victim.name << " still runs";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << victim.name;
+}
+
 class Layer : public testing::Test {
  protected:
   void SetUp() override {
@@ -145,7 +151,7 @@ TEST_F(Layer, TerminationReachesTheOpenedProcessOnly) {
   HANDLE process = OpenProcess(READ_ACCESS | PROCESS_TERMINATE, FALSE, child.pid);
   ASSERT_NE(process, nullptr);
   EXPECT_TRUE(TerminateProcess(process, 0xFFFFFFFF));
-  EXPECT_TRUE(victims_->WaitTerminated(child));
+  ExpectKilled(*victims_, child);
   // Reaped: the id may now go to another process, but the handle still means the old one.
   EXPECT_FALSE(TerminateProcess(process, 0xFFFFFFFF));
   CloseHandle(process);
