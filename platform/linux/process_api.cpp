@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <vector>
 
 #include "platform/linux/win32_api.h"
 
@@ -74,9 +76,9 @@ bool SendPidfdSignal(int pidfd, int signal_number) {
 
 enum ExelessKind { EXELESS_GONE, EXELESS_KERNEL_THREAD, EXELESS_USER_PROCESS };
 
-// What a process without a readable executable is, from /proc/PID/stat: gone, a kernel thread
-// (no user memory at all), or a user process whose memory is already released (a zombie, or
-// one in the middle of exiting). Read only on these rare paths.
+// What a process is, from /proc/PID/stat: gone, a kernel thread (no user memory at all), or a
+// user process (possibly a zombie, or one in the middle of exiting). Read only on rare paths:
+// a terminate-only open, or a process without a readable executable.
 ExelessKind ClassifyExeless(pid_t pid) {
   char path[32];
   std::snprintf(path, sizeof(path), "/proc/%d/stat", static_cast<int>(pid));
@@ -97,43 +99,47 @@ ExelessKind ClassifyExeless(pid_t pid) {
   return (flags & KERNEL_THREAD_FLAG) ? EXELESS_KERNEL_THREAD : EXELESS_USER_PROCESS;
 }
 
-// Reads the executable link into the slot. False when the caller may not read it, or when the
-// process has no user memory to read (kernel threads, or no process at all). A user process
-// whose memory is already gone (a zombie) opens, with no executable to name.
-bool ReadExecutableLink(pid_t pid, ProcessHandle* slot) {
+enum ExecutableLinkResult { LINK_READ, LINK_DENIED, LINK_NONE_USER_PROCESS, LINK_NONE_OTHER };
+
+// Reads the executable link into the slot (executable_length stays -1 when there is none).
+ExecutableLinkResult ReadExecutableLink(pid_t pid, ProcessHandle* slot) {
   char path[32];
   std::snprintf(path, sizeof(path), "/proc/%d/exe", static_cast<int>(pid));
   ssize_t length = readlink(path, slot->executable, sizeof(slot->executable));
   if (length >= 0 && length < static_cast<ssize_t>(sizeof(slot->executable))) {
     slot->executable_length = static_cast<int>(length);
-    return true;
+    return LINK_READ;
   }
   slot->executable_length = -1;
-  if (length >= 0) return true;  // a link too long to hold: the process opens, unnamed
-  // ENOENT comes after the permission check passed: the process has no executable (or is gone).
-  return errno == ENOENT && ClassifyExeless(pid) == EXELESS_USER_PROCESS;
+  if (length >= 0) return LINK_NONE_USER_PROCESS;  // a link too long to hold: opens, unnamed
+  // ENOENT comes after the permission check passed: the process has no executable, or there
+  // is no process. Kernel threads, the common case, still have a working directory; a zombie
+  // has given its up. A readlink or two tells them apart, a system call each.
+  if (errno != ENOENT) return LINK_DENIED;
+  std::snprintf(path, sizeof(path), "/proc/%d/cwd", static_cast<int>(pid));
+  char directory[2];
+  if (readlink(path, directory, sizeof(directory)) >= 0) return LINK_NONE_OTHER;
+  // Neither executable nor working directory: a zombie if its /proc entry is still there.
+  std::snprintf(path, sizeof(path), "/proc/%d", static_cast<int>(pid));
+  return access(path, F_OK) == 0 ? LINK_NONE_USER_PROCESS : LINK_NONE_OTHER;
 }
 
-}  // namespace
-
-BOOL EnumProcesses(DWORD* process_ids, DWORD size_bytes, DWORD* bytes_returned) {
-  *bytes_returned = 0;
+// The ids of the numeric entries of /proc, in directory order. Threads have no entry there.
+bool ReadProcessIds(std::vector<DWORD>* ids) {
+  ids->clear();
   int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (proc < 0) return FALSE;
-  const DWORD capacity = size_bytes / sizeof(DWORD);
-  DWORD count = 0;
+  if (proc < 0) return false;
   alignas(8) char entries[32768];
-  BOOL ok = TRUE;
-  while (count < capacity) {
+  bool ok = true;
+  for (;;) {
     ssize_t length = getdents64(proc, entries, sizeof(entries));
     if (length <= 0) {
       ok = (length == 0);
       break;
     }
-    for (ssize_t offset = 0; offset < length && count < capacity;) {
+    for (ssize_t offset = 0; offset < length;) {
       const struct dirent64* entry = reinterpret_cast<const struct dirent64*>(entries + offset);
       offset += entry->d_reclen;
-      // Only the numeric entries are processes; threads have no entry of their own here.
       const char* name = entry->d_name;
       DWORD pid = 0;
       bool numeric = (*name != '\0');
@@ -141,12 +147,44 @@ BOOL EnumProcesses(DWORD* process_ids, DWORD size_bytes, DWORD* bytes_returned) 
         numeric = (*name >= '0' && *name <= '9');
         pid = pid * 10 + static_cast<DWORD>(*name - '0');
       }
-      if (numeric) process_ids[count++] = pid;
+      if (numeric) ids->push_back(pid);
     }
   }
   close(proc);
-  if (!ok) return FALSE;
-  *bytes_returned = count * sizeof(DWORD);
+  return ok;
+}
+
+std::int64_t MonotonicNanoseconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The last pass over /proc whose ids did not all fit the caller's buffer.
+std::vector<DWORD> g_kept_pass;
+bool g_kept_pass_valid = false;
+std::int64_t g_kept_pass_time = 0;
+const std::int64_t RETRY_WINDOW_NS = 100 * 1000 * 1000;
+
+}  // namespace
+
+BOOL EnumProcesses(DWORD* process_ids, DWORD size_bytes, DWORD* bytes_returned) {
+  *bytes_returned = 0;
+  // Each pass over /proc makes the kernel build an entry for every process, and a caller that
+  // grows its buffer asks again at once: a pass whose ids did not all fit is kept, and a retry
+  // within RETRY_WINDOW_NS is answered from it, so growing a snapshot costs one pass.
+  const bool retry =
+      g_kept_pass_valid && MonotonicNanoseconds() - g_kept_pass_time < RETRY_WINDOW_NS;
+  if (!retry && !ReadProcessIds(&g_kept_pass)) {
+    g_kept_pass_valid = false;
+    return FALSE;
+  }
+  const size_t capacity = size_bytes / sizeof(DWORD);
+  const size_t count = g_kept_pass.size() < capacity ? g_kept_pass.size() : capacity;
+  std::memcpy(process_ids, g_kept_pass.data(), count * sizeof(DWORD));
+  *bytes_returned = static_cast<DWORD>(count * sizeof(DWORD));
+  g_kept_pass_valid = (count < g_kept_pass.size());
+  if (g_kept_pass_valid && !retry) g_kept_pass_time = MonotonicNanoseconds();
   return TRUE;
 }
 
@@ -167,11 +205,17 @@ HANDLE OpenProcess(DWORD desired_access, BOOL /*inherit_handle*/, DWORD process_
     if (slot->pidfd < 0) return nullptr;
   }
   bool granted = true;
-  if (wants_read) granted = ReadExecutableLink(pid, slot);
+  // Whether the process is a user process, which is what terminate rights need: kernel threads
+  // ignore every signal. Known from the link read when there was one.
+  bool user_process = false;
+  if (wants_read) {
+    // Without user memory (a kernel thread, or no process) there is nothing to read.
+    ExecutableLinkResult link = ReadExecutableLink(pid, slot);
+    granted = (link == LINK_READ || link == LINK_NONE_USER_PROCESS);
+    user_process = granted;
+  }
   if (granted && wants_terminate) {
-    // Kernel threads ignore every signal: the terminate right is not granted for them. A
-    // process with a readable executable is never one.
-    if (slot->executable_length < 0) granted = (ClassifyExeless(pid) == EXELESS_USER_PROCESS);
+    if (!user_process) granted = (ClassifyExeless(pid) == EXELESS_USER_PROCESS);
     // Signal 0 checks the right to signal, and that the process is still the one pinned.
     if (granted) granted = SendPidfdSignal(slot->pidfd, 0);
   }

@@ -85,6 +85,24 @@ TEST_F(Layer, EnumerationFillsASmallBufferFromTheFront) {
   EXPECT_EQ(ids[2], 0u);
 }
 
+TEST_F(Layer, GrownRetryGetsTheWholePictureAndLaterCallsAFreshOne) {
+  DWORD first[2];
+  DWORD bytes = 0;
+  ASSERT_TRUE(EnumProcesses(first, sizeof(first), &bytes));
+  ASSERT_EQ(bytes, sizeof(first));  // more processes than fit: the rest is kept for a retry
+  std::vector<DWORD> retry = EnumerateAll();
+  ASSERT_GT(retry.size(), 2u);
+  EXPECT_EQ(retry[0], first[0]);
+  EXPECT_EQ(retry[1], first[1]);
+
+  // A process started after the window of a retry is seen by the next call.
+  ASSERT_TRUE(EnumProcesses(first, sizeof(first), &bytes));
+  usleep(150 * 1000);
+  Victim child = victims_->Start(UniqueName("layerFresh"));
+  std::vector<DWORD> fresh = EnumerateAll();
+  EXPECT_NE(std::find(fresh.begin(), fresh.end(), static_cast<DWORD>(child.pid)), fresh.end());
+}
+
 TEST_F(Layer, ThreadsAreNotProcesses) {
   pid_t thread_id = 0;
   bool done = false;
