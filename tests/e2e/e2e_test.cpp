@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/version_banner.h"
@@ -352,6 +356,76 @@ TEST_F(EndToEnd, SearchByNameNeverPicksVolmoItself) {
   RunResult run = Volmo({"-k", name}, copy);
   EXPECT_EQ(run.exit_status, 254);
   EXPECT_EQ(run.out, Out("Process not found : " + name + "\n"));
+}
+
+// Processes start and end all the time while Volmo lists and kills: every run ends by itself
+// with a well-formed answer, and of all the processes the test starts, only the ones it named
+// to Volmo ever die by its hand.
+TEST_F(EndToEnd, ChurnNeverCrashesAndNeverKillsTheWrongProcess) {
+  if (ForWindows()) GTEST_SKIP() << "churn runs against the Linux build";
+  const std::string others = UniqueName("churnOther");
+  std::atomic<bool> stop{false};
+  std::atomic<int> started{0}, wrongly_killed{0};
+  std::thread churner([&] {
+    // Keeps about twenty bystanders alive, ending each itself with SIGTERM after a moment.
+    std::vector<pid_t> alive;
+    for (int i = 0; !stop || !alive.empty(); ++i) {
+      if (!stop) {
+        const std::string path = dir_ + "/" + others + "-" + std::to_string(i);
+        pid_t pid = link(victims_->program().c_str(), path.c_str()) == 0 ? fork() : -1;
+        if (pid == 0) {
+          int null = open("/dev/null", O_WRONLY);
+          dup2(null, 1);
+          execl(path.c_str(), path.c_str(), "60", static_cast<char*>(nullptr));
+          _exit(127);
+        }
+        if (pid > 0) {
+          alive.push_back(pid);
+          ++started;
+        }
+      }
+      if (alive.size() > 20 || (stop && !alive.empty())) {
+        pid_t pid = alive.front();
+        alive.erase(alive.begin());
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) ++wrongly_killed;
+      }
+      usleep(2000);
+    }
+  });
+  // However the test ends, the churner stops and ends its bystanders.
+  struct Joiner {
+    std::atomic<bool>& stop;
+    std::thread& thread;
+    ~Joiner() {
+      stop = true;
+      if (thread.joinable()) thread.join();
+    }
+  } joiner{stop, churner};
+  const std::regex line_format("-?[0-9]+\t[^\t\n]*\n");
+  for (int round = 0; round < 100; ++round) {
+    RunResult listing = Volmo({"-l"});
+    ASSERT_EQ(listing.exit_status, 0);
+    size_t start = 0;
+    while (start < listing.out.size()) {
+      size_t end = listing.out.find('\n', start);
+      ASSERT_NE(end, std::string::npos);
+      ASSERT_TRUE(std::regex_match(listing.out.substr(start, end + 1 - start), line_format));
+      start = end + 1;
+    }
+    Victim target = StartVictim(VictimName());
+    RunResult kill = Volmo({"-k", target.name});
+    EXPECT_EQ(kill.exit_status, 0);
+    EXPECT_EQ(kill.out,
+              "Terminating Process - " + std::to_string(target.pid) + " : " + target.name + "\n");
+    ExpectKilled(*victims_, target);
+  }
+  stop = true;
+  churner.join();
+  EXPECT_GT(started.load(), 100);
+  EXPECT_EQ(wrongly_killed.load(), 0);
 }
 
 // As root, the same program run as an unprivileged user sees and ends only what that user may.

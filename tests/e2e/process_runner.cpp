@@ -124,7 +124,12 @@ std::string UniqueName(const std::string& base) {
 }
 
 VictimSet::VictimSet(const std::string& victim_program, const std::string& dir)
-    : program_(victim_program), dir_(dir) {}
+    : program_(dir + "/.victim"), dir_(dir) {
+  // One copy, made before any victim starts; each victim is a hard link to it under its own
+  // name. No file is written while processes are forked, so none can inherit a descriptor
+  // open for writing and make the exec of another victim fail with ETXTBSY.
+  CopyExecutable(victim_program, program_);
+}
 
 VictimSet::~VictimSet() {
   for (pid_t pid : running_) {
@@ -136,7 +141,9 @@ VictimSet::~VictimSet() {
 Victim VictimSet::Start(const std::string& name, const std::vector<std::string>& prefix,
                         const std::vector<std::string>& extra_args) {
   const std::string path = dir_ + "/" + name;
-  if (access(path.c_str(), X_OK) != 0) CopyExecutable(program_, path);
+  if (access(path.c_str(), X_OK) != 0 && link(program_.c_str(), path.c_str()) != 0) {
+    throw std::runtime_error("cannot link " + path);
+  }
   std::vector<std::string> argv = prefix;
   argv.push_back(path);
   argv.push_back("240");

@@ -32,8 +32,8 @@ struct Victim {
   std::string name;  // the file name it runs under
 };
 
-// The victims one test starts. Each is a copy of the victim program under its own name in a
-// directory of the set's, started with an optional command prefix (a user switch, a loader).
+// The victims one test starts. Each runs the victim program under its own name (a hard link)
+// in a directory of the set's, started with an optional command prefix (a user switch, a loader).
 // Whatever is still running when the set is destroyed is ended: only processes it started.
 class VictimSet {
  public:
@@ -46,6 +46,8 @@ class VictimSet {
   // True when it ended; its wait status is then in *status.
   bool WaitEnded(const Victim& victim, int* status, int timeout_seconds = 20);
   const std::string& dir() const { return dir_; }
+  // The set's copy of the victim program, to link more names to.
+  const std::string& program() const { return program_; }
 
  private:
   std::string program_;

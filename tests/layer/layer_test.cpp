@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "process/kill_command.h"
 #include "process/process_list.h"
 #include "process/process_services.h"
 #include "tests/e2e/process_runner.h"
@@ -187,6 +188,54 @@ std::vector<int> OpenDescriptors() {
   return fds;
 }
 
+// Asks the kernel to give the next new process the id given, by setting the last id it gave.
+bool ArrangeNextPid(pid_t pid) {
+  std::ofstream last("/proc/sys/kernel/ns_last_pid");
+  last << (pid - 1);
+  last.flush();
+  return static_cast<bool>(last);
+}
+
+TEST_F(Layer, TerminationNeverReachesALaterProcessWithTheSameId) {
+  if (geteuid() != 0) GTEST_SKIP() << "arranging an id's reuse needs root";
+  Victim first = victims_->Start(UniqueName("layerFirst"));
+  HANDLE process = OpenProcess(READ_ACCESS | PROCESS_TERMINATE, FALSE, first.pid);
+  ASSERT_NE(process, nullptr);
+  // The opened process ends and is reaped; then another takes its id.
+  kill(first.pid, SIGKILL);
+  int status = 0;
+  ASSERT_TRUE(victims_->WaitEnded(first, &status));
+  bool reused = false;
+  for (int attempt = 0; attempt < 50 && !reused; ++attempt) {
+    if (!ArrangeNextPid(first.pid)) break;
+    Victim second = victims_->Start(UniqueName("layerSecond"));
+    reused = (second.pid == first.pid);
+    if (!reused) continue;
+    // The handle still means the first process: the newcomer is left alone.
+    EXPECT_FALSE(TerminateProcess(process, 0xFFFFFFFF));
+    usleep(50 * 1000);
+    EXPECT_TRUE(victims_->IsRunning(second));
+  }
+  CloseHandle(process);
+  if (!reused) GTEST_SKIP() << "the kernel would not hand out the id again here";
+}
+
+TEST_F(Layer, ProcessThatEndsBetweenOpenAndTerminationIsNeverAWrongKill) {
+  Victim child = victims_->Start(UniqueName("layerEnding"));
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, child.pid);
+  ASSERT_NE(process, nullptr);
+  kill(child.pid, SIGTERM);
+  while (ProcessState(child.pid) != 'Z') usleep(1000);
+  // Ended, not yet reaped: signalling it is a clean success that changes nothing.
+  TerminateProcess(process, 0xFFFFFFFF);
+  int status = 0;
+  ASSERT_TRUE(victims_->WaitEnded(child, &status));
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  // Reaped: the termination is refused.
+  EXPECT_FALSE(TerminateProcess(process, 0xFFFFFFFF));
+  CloseHandle(process);
+}
+
 TEST_F(Layer, TerminateHandleHoldsOneDescriptorThatNoChildInherits) {
   Victim child = victims_->Start(UniqueName("layerCloexec"));
   std::vector<int> before = OpenDescriptors();
@@ -211,20 +260,72 @@ TEST_F(Layer, KernelThreadsAreNeverOpenedForRead) {
   EXPECT_EQ(OpenProcess(PROCESS_TERMINATE, FALSE, 2), nullptr);
 }
 
-TEST_F(Layer, ListingAndKillingLeaveNoDescriptorOrHandleBehind) {
-  Victim child = victims_->Start(UniqueName("layerLeak"));
+// Runs a piece of the program with standard output sent to /dev/null.
+template <typename Function>
+void Quietly(Function function) {
+  std::fflush(stdout);
+  int saved = dup(1);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  dup2(null, 1);
+  close(null);
+  function();
+  std::fflush(stdout);
+  dup2(saved, 1);
+  close(saved);
+}
+
+TEST_F(Layer, ListingOfThousandsOfProcessesLeavesNoDescriptorBehind) {
+  // 4000 sleepers, hard links of the victim under names of their own.
+  const int count = 4000;
+  std::vector<pid_t> sleepers;
+  for (int i = 0; i < count; ++i) {
+    const std::string path = dir_ + "/layerMany-" + std::to_string(i);
+    ASSERT_EQ(link(VOLMO_VICTIM_PATH, path.c_str()), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      execl(path.c_str(), path.c_str(), "120", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    sleepers.push_back(pid);
+  }
+  for (pid_t pid : sleepers) {  // each has run its exec
+    while (NameOf(static_cast<DWORD>(pid)).rfind("layerMany-", 0) != 0) usleep(1000);
+  }
   const std::vector<int> before = OpenDescriptors();
-  std::FILE* saved = std::fopen("/dev/null", "w");
-  std::fflush(stdout);
-  int stdout_copy = dup(1);
-  dup2(fileno(saved), 1);
-  for (int round = 0; round < 100; ++round) ListProcesses();  // more rounds than handle slots
-  std::fflush(stdout);
-  dup2(stdout_copy, 1);
-  close(stdout_copy);
-  std::fclose(saved);
+  std::vector<DWORD> snapshot;
+  Quietly([&] {
+    ListProcesses();
+    snapshot = TakeProcessSnapshot();
+  });
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_GE(snapshot.size(), static_cast<size_t>(count));
+  for (pid_t pid : sleepers) kill(pid, SIGKILL);
+  for (pid_t pid : sleepers) waitpid(pid, nullptr, 0);
+}
+
+TEST_F(Layer, EveryKillPathLeavesNoDescriptorBehind) {
+  Victim by_id = victims_->Start(UniqueName("layerLeakId"));
+  Victim by_name = victims_->Start(UniqueName("layerLeakName"));
+  const std::vector<int> before = OpenDescriptors();
+  int results[4] = {};
+  Quietly([&] {
+    results[0] = KillProcess(std::to_string(by_id.pid).c_str());
+    results[1] = KillProcess(by_name.name.c_str());
+    results[2] = KillProcess(UniqueName("layerNobody").c_str());
+    results[3] = KillProcess("2147483644");
+  });
+  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(results[0], 0);
+  EXPECT_EQ(results[1], 0);
+  EXPECT_EQ(results[2], -2);
+  EXPECT_EQ(results[3], -1);
+  ExpectKilled(*victims_, by_id);
+  ExpectKilled(*victims_, by_name);
+  // More opens and closes than there are handle slots: every slot comes back.
   for (int round = 0; round < 100; ++round) {
-    HANDLE process = OpenProcess(READ_ACCESS | PROCESS_TERMINATE, FALSE, child.pid);
+    HANDLE process = OpenProcess(READ_ACCESS | PROCESS_TERMINATE, FALSE, getpid());
     ASSERT_NE(process, nullptr) << "round " << round;
     CloseHandle(process);
   }

@@ -19,6 +19,7 @@ void ResetWithNotepad() {
 class Dispatch : public testing::Test {
  protected:
   void SetUp() override { ResetWithNotepad(); }
+  void TearDown() override { EXPECT_EQ(FakeOpenHandleCount(), 0) << "a handle was left open"; }
 };
 
 TEST_F(Dispatch, ListCommandIgnoresCaseAndFurtherArguments) {

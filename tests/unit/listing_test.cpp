@@ -12,6 +12,7 @@ namespace {
 class Listing : public testing::Test {
  protected:
   void SetUp() override { FakeReset(); }
+  void TearDown() override { EXPECT_EQ(FakeOpenHandleCount(), 0) << "a handle was left open"; }
 };
 
 TEST_F(Listing, PrintsEveryOpenableProcessInSnapshotOrder) {
