@@ -74,29 +74,29 @@ bool SendPidfdSignal(int pidfd, int signal_number) {
   return syscall(SYS_pidfd_send_signal, pidfd, signal_number, nullptr, 0u) == 0;
 }
 
-enum ExelessKind { EXELESS_GONE, EXELESS_KERNEL_THREAD, EXELESS_USER_PROCESS };
+enum ProcessKind { PROCESS_GONE, PROCESS_KERNEL_THREAD, PROCESS_USER };
 
 // What a process is, from /proc/PID/stat: gone, a kernel thread (no user memory at all), or a
 // user process (possibly a zombie, or one in the middle of exiting). Read only on rare paths:
 // a terminate-only open, or a process without a readable executable.
-ExelessKind ClassifyExeless(pid_t pid) {
+ProcessKind ClassifyProcess(pid_t pid) {
   char path[32];
   std::snprintf(path, sizeof(path), "/proc/%d/stat", static_cast<int>(pid));
   int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return EXELESS_GONE;
+  if (fd < 0) return PROCESS_GONE;
   char stat[1024];
   ssize_t length = read(fd, stat, sizeof(stat) - 1);
   close(fd);
-  if (length <= 0) return EXELESS_GONE;
+  if (length <= 0) return PROCESS_GONE;
   stat[length] = '\0';
   // The command name may hold any byte, ")" included: the fields start after the last ")".
   const char* fields = std::strrchr(stat, ')');
-  if (fields == nullptr) return EXELESS_GONE;
+  if (fields == nullptr) return PROCESS_GONE;
   unsigned long flags = 0;
   if (std::sscanf(fields + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) != 1) {
-    return EXELESS_GONE;
+    return PROCESS_GONE;
   }
-  return (flags & KERNEL_THREAD_FLAG) ? EXELESS_KERNEL_THREAD : EXELESS_USER_PROCESS;
+  return (flags & KERNEL_THREAD_FLAG) ? PROCESS_KERNEL_THREAD : PROCESS_USER;
 }
 
 enum ExecutableLinkResult { LINK_READ, LINK_DENIED, LINK_NONE_USER_PROCESS, LINK_NONE_OTHER };
@@ -113,8 +113,8 @@ ExecutableLinkResult ReadExecutableLink(pid_t pid, ProcessHandle* slot) {
   slot->executable_length = -1;
   if (length >= 0) return LINK_NONE_USER_PROCESS;  // a link too long to hold: opens, unnamed
   // ENOENT comes after the permission check passed: the process has no executable, or there
-  // is no process. Kernel threads, the common case, still have a working directory; a zombie
-  // has given its up. A readlink or two tells them apart, a system call each.
+  // is no process. Kernel threads, the common case, still have a working directory, and a
+  // zombie has none left: a readlink or two tells them apart, one system call each.
   if (errno != ENOENT) return LINK_DENIED;
   std::snprintf(path, sizeof(path), "/proc/%d/cwd", static_cast<int>(pid));
   char directory[2];
@@ -215,7 +215,7 @@ HANDLE OpenProcess(DWORD desired_access, BOOL /*inherit_handle*/, DWORD process_
     user_process = granted;
   }
   if (granted && wants_terminate) {
-    if (!user_process) granted = (ClassifyExeless(pid) == EXELESS_USER_PROCESS);
+    if (!user_process) granted = (ClassifyProcess(pid) == PROCESS_USER);
     // Signal 0 checks the right to signal, and that the process is still the one pinned.
     if (granted) granted = SendPidfdSignal(slot->pidfd, 0);
   }
