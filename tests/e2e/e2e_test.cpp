@@ -218,27 +218,48 @@ std::uint32_t Little(const std::string& b, size_t at, int bytes) {
   return value;
 }
 
-// Hides the version resource of a PE file: its type in the resource root directory is
-// renumbered from RT_VERSION (16) to 17, which nothing looks up (the order stays sorted).
-bool HidePeVersionResource(std::string& pe) {
+// The offset of the numbered type entries in a PE file's resource root directory, and their
+// count; 0 when the file has no resource section.
+size_t PeResourceTypes(const std::string& pe, size_t* count) {
   const size_t header = Little(pe, 0x3C, 4);
-  if (pe.compare(header, 4, std::string("PE\0\0", 4)) != 0) return false;
+  if (pe.compare(header, 4, std::string("PE\0\0", 4)) != 0) return 0;
   const size_t sections = Little(pe, header + 6, 2);
   const size_t table = header + 24 + Little(pe, header + 20, 2);
   for (size_t i = 0; i < sections; ++i) {
     const size_t section = table + 40 * i;
     if (pe.compare(section, 6, std::string(".rsrc\0", 6)) != 0) continue;
     const size_t root = Little(pe, section + 20, 4);
-    const size_t named = Little(pe, root + 12, 2), numbered = Little(pe, root + 14, 2);
-    for (size_t k = named; k < named + numbered; ++k) {
-      const size_t entry = root + 16 + 8 * k;
-      if (Little(pe, entry, 4) == 16) {
-        pe[entry] = 17;
-        return true;
-      }
+    const size_t named = Little(pe, root + 12, 2);
+    *count = Little(pe, root + 14, 2);
+    return root + 16 + 8 * named;
+  }
+  return 0;
+}
+
+// Hides the version resource of a PE file: its type in the resource root directory is
+// renumbered from RT_VERSION (16) to 17, which nothing looks up (the order stays sorted).
+bool HidePeVersionResource(std::string& pe) {
+  size_t count = 0;
+  const size_t entries = PeResourceTypes(pe, &count);
+  for (size_t k = 0; entries != 0 && k < count; ++k) {
+    if (Little(pe, entries + 8 * k, 4) == 16) {
+      pe[entries + 8 * k] = 17;
+      return true;
     }
   }
   return false;
+}
+
+TEST_F(EndToEnd, WindowsExecutableCarriesItsIconAndVersionResources) {
+  if (!ForWindows()) GTEST_SKIP() << "ELF has no icon; the Linux version block is tested apart";
+  const std::string pe = ReadFileBytes(exe_);
+  size_t count = 0;
+  const size_t entries = PeResourceTypes(pe, &count);
+  ASSERT_NE(entries, 0u) << "no resource section";
+  std::vector<std::uint32_t> types;
+  for (size_t k = 0; k < count; ++k) types.push_back(Little(pe, entries + 8 * k, 4));
+  // RT_ICON, RT_GROUP_ICON, RT_VERSION.
+  EXPECT_EQ(types, (std::vector<std::uint32_t>{3, 14, 16}));
 }
 
 TEST_F(EndToEnd, ExecutableWithoutVersionInformationShowsUnknown) {
