@@ -110,7 +110,13 @@ class EndToEnd : public testing::Test {
     return result;
   }
 
-  std::string VictimName() { return UniqueName("volmoVictim") + (ForWindows() ? ".exe" : ""); }
+  // A unique program name in the platform's form, and a path under it in the test's directory.
+  static std::string ProgramName(const char* base) {
+    return UniqueName(base) + (ForWindows() ? ".exe" : "");
+  }
+  std::string ProgramPath(const char* base) { return dir_ + "/" + ProgramName(base); }
+
+  std::string VictimName() { return ProgramName("volmoVictim"); }
 
   Victim StartVictim(const std::string& name) { return victims_->Start(name, runner_); }
 
@@ -167,7 +173,7 @@ TEST_F(EndToEnd, NoArgumentsPrintBannerThenUsageAndExitOne) {
 }
 
 TEST_F(EndToEnd, RenamedCopyPrintsTheSameBanner) {
-  const std::string copy = dir_ + "/" + UniqueName("renamed") + (ForWindows() ? ".exe" : "");
+  const std::string copy = ProgramPath("renamed");
   CopyExecutable(exe_, copy);
   RunResult run = Volmo({}, copy);
   EXPECT_EQ(run.exit_status, 1);
@@ -190,12 +196,11 @@ TEST_F(EndToEnd, VersionLineShowsTheFileVersionStringNotTheFixedPart) {
   std::string fixed_changed = original;
   fixed_changed.replace(fixed + 8, 8, std::string("\x08\x00\x09\x00\x06\x00\x07\x00", 8));
 
-  const std::string suffix = ForWindows() ? ".exe" : "";
   struct Case {
     std::string bytes, version;
   } cases[] = {{string_changed, "9, 8, 7, 6"}, {fixed_changed, "1, 0, 0, 2"}};
   for (const Case& c : cases) {
-    const std::string copy = dir_ + "/" + UniqueName("patched") + suffix;
+    const std::string copy = ProgramPath("patched");
     WriteFileBytes(copy, c.bytes);
     RunResult run = Volmo({}, copy);
     EXPECT_EQ(run.exit_status, 1);
@@ -265,7 +270,7 @@ TEST_F(EndToEnd, WindowsExecutableCarriesItsIconAndVersionResources) {
 TEST_F(EndToEnd, ExecutableWithoutVersionInformationShowsUnknown) {
   std::string bytes = ReadFileBytes(exe_);
   ASSERT_TRUE(ForWindows() ? HidePeVersionResource(bytes) : HideElfVersionSection(bytes));
-  const std::string copy = dir_ + "/" + UniqueName("unversioned") + (ForWindows() ? ".exe" : "");
+  const std::string copy = ProgramPath("unversioned");
   WriteFileBytes(copy, bytes);
   RunResult run = Volmo({}, copy);
   EXPECT_EQ(run.exit_status, 1);
@@ -371,7 +376,7 @@ TEST_F(EndToEnd, IdThatNoProcessHasIsAnOpenError) {
 
 TEST_F(EndToEnd, SearchByNameNeverPicksVolmoItself) {
   // A copy of Volmo under a unique name looks for its own name: it must go on and report.
-  const std::string name = UniqueName("volmoSelf") + (ForWindows() ? ".exe" : "");
+  const std::string name = ProgramName("volmoSelf");
   const std::string copy = dir_ + "/" + name;
   CopyExecutable(exe_, copy);
   RunResult run = Volmo({"-k", name}, copy);
